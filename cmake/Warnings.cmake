@@ -1,0 +1,8 @@
+# The warnings every target of ours is built with; errors where asked.
+function(id3v23fix_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                                           -Wsign-conversion -Wold-style-cast -Wnon-virtual-dtor)
+  if(ID3V23FIX_WARNINGS_AS_ERRORS)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
