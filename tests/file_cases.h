@@ -24,6 +24,10 @@ inline std::string TagBody() {
   return body;
 }
 
+// A whole file stamped 4, and what the repair makes of it.
+inline std::string MislabelledTag() { return std::string("ID3\x04") + TagBody(); }
+inline std::string RepairedTag() { return std::string("ID3\x03") + TagBody(); }
+
 inline std::vector<FileCase> FileCases() {
   using namespace std::string_literals;
   const std::string body = TagBody();

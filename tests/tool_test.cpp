@@ -25,8 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-const std::string kMislabelled = "ID3\x04"s + TagBody();
-const std::string kRepaired = "ID3\x03"s + TagBody();
+const std::string kMislabelled = MislabelledTag();
+const std::string kRepaired = RepairedTag();
 
 void ExpectQuietSuccess(const RunResult& run) {
   EXPECT_FALSE(run.timed_out);
