@@ -169,6 +169,14 @@ std::string ReadFile(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::string ReadPrefix(const std::filesystem::path& path, std::size_t size) {
+  std::ifstream in(path, std::ios::binary);
+  std::string prefix(size, '\0');
+  in.read(prefix.data(), static_cast<std::streamsize>(size));
+  prefix.resize(static_cast<std::size_t>(in.gcount()));
+  return prefix;
+}
+
 void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -43,6 +43,7 @@ std::string ExpectedReport(std::string_view class_name, std::string_view message
 std::string ExpectedOpenFailure(std::string_view shown_path);
 
 std::string ReadFile(const std::filesystem::path& path);
+std::string ReadPrefix(const std::filesystem::path& path, std::size_t size);
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 
 // A fresh folder, removed with everything in it at the end of the test.
