@@ -3,7 +3,7 @@
 # needs and this machine lacks. Does nothing when all of it is there.
 set -eu
 
-packages="cmake ninja-build g++ clang libgtest-dev strace id3v2 util-linux"
+packages="cmake ninja-build g++ clang libgtest-dev strace id3v2 util-linux python3 python3-mutagen"
 
 missing=""
 for package in $packages; do
