@@ -92,7 +92,9 @@ void ScanFolder(const fs::path& folder, Listing& listing) {
   std::sort(entries.begin(), entries.end());
   for (const fs::directory_entry& entry : entries) {
     const fs::file_status own = entry.symlink_status(error);
-    if (fs::is_directory(own)) {
+    if (error) {
+      listing.Unreadable(entry.path().string(), error.message());
+    } else if (fs::is_directory(own)) {
       ScanFolder(entry.path(), listing);
     } else if (fs::is_symlink(own)) {
       const fs::file_status target = fs::status(entry.path(), error);
