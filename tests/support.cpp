@@ -97,6 +97,7 @@ RunResult RunCommand(const std::vector<std::string>& argv, const RunOptions& opt
   posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(actions.Get(), out.WriteEnd(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(actions.Get(), err.WriteEnd(), STDERR_FILENO);
+  if (options.error_reader_gone) err.CloseReadEnd();
   if (!options.working_directory.empty()) {
     posix_spawn_file_actions_addchdir_np(actions.Get(), options.working_directory.c_str());
   }

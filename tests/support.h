@@ -19,6 +19,7 @@ struct RunResult {
 struct RunOptions {
   std::filesystem::path working_directory{};  // empty: the test's own
   std::chrono::milliseconds timeout = std::chrono::seconds(20);
+  bool error_reader_gone = false;  // standard error: a pipe nobody reads any more
 };
 
 // Runs argv[0] (looked up on PATH) with standard input from /dev/null.

@@ -174,6 +174,13 @@ TEST(Refusal, ShowsControlCharactersAndInvalidUtf8InThePathEscaped) {
             ExpectedOpenFailure(dir.Path().string() + "/\\x1b]0;owned\\x07\\x0a\\xff.mp3"));
 }
 
+// A report nobody reads must not turn exit status 1 into death by SIGPIPE.
+TEST(Refusal, ExitsWith1EvenWhenNobodyReadsTheReport) {
+  TempDir dir;
+  const RunResult run = RunTool({dir / "missing.mp3"}, {.error_reader_gone = true});
+  EXPECT_EQ(run.exit_status, 1);
+}
+
 TEST(Refusal, CutsAReportTooLongOnACharacterBoundary) {
   TempDir dir;
   std::string long_name = dir.Path().string() + "/";
