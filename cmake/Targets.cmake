@@ -6,3 +6,11 @@ function(id3v23fix_warnings target)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
 endfunction()
+
+# A program we ship: our warnings, and linked statically where asked.
+function(id3v23fix_program target)
+  id3v23fix_warnings(${target})
+  if(ID3V23FIX_STATIC)
+    target_link_options(${target} PRIVATE -static)
+  endif()
+endfunction()
