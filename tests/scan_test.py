@@ -136,6 +136,8 @@ def cases():
     add("v24_small_footer", tag(4, "2.4", SMALL, footer=True), "ok", "4", "2.4", SMALL)
     add("v24_large_labelled_3", tag(3, "2.4", LARGE), "unclear", "3", "2.4")
     add("v22", tag(2, "2.2", V22, padding=20), "ok", "2", "2.2", V22)
+    plain_v22 = tag(2, "2.2", V22, padding=20)
+    add("v22_flagged_compressed", plain_v22[:5] + b"\x40" + plain_v22[6:], "unclear", "2", "?")
 
     whole = tag(4, "2.3", LARGE)
     c["truncated_mid_frame"] = (whole[:200], "unclear", "4", "?", None)

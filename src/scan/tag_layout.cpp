@@ -12,7 +12,8 @@ using Bytes = std::span<const std::uint8_t>;
 
 namespace flag {
 constexpr std::uint8_t kUnsynchronisation = 0x80;
-constexpr std::uint8_t kExtendedHeader = 0x40;  // v2.2: compression
+constexpr std::uint8_t kExtendedHeader = 0x40;
+constexpr std::uint8_t kCompressionIn22 = 0x40;
 constexpr std::uint8_t kFooter = 0x10;          // v2.4 only
 constexpr std::uint8_t kUndefinedIn23 = 0x1F;
 constexpr std::uint8_t kUndefinedIn24 = 0x0F;
@@ -140,7 +141,8 @@ Walk WalkAs24(std::uint8_t flags, Bytes body, Bytes after_body) {
 }
 
 Walk WalkAs22(std::uint8_t flags, Bytes body) {
-  if (flags & flag::kUndefinedIn22) return {};  // compression: no scheme was ever defined
+  // No compression scheme was ever defined: a compressed tag cannot be read.
+  if (flags & (flag::kCompressionIn22 | flag::kUndefinedIn22)) return {};
   if (flags & flag::kUnsynchronisation) return WalkFrames(Resynchronised(body), kFrames22);
   return WalkFrames(body, kFrames22);
 }
