@@ -147,6 +147,11 @@ Walk WalkAs22(std::uint8_t flags, Bytes body) {
   return WalkFrames(body, kFrames22);
 }
 
+bool StartsWithTagHeader(Bytes file_start) {
+  return file_start.size() >= kHeaderSize && file_start[0] == 'I' && file_start[1] == 'D' &&
+         file_start[2] == '3';
+}
+
 Analysis Judge(std::uint8_t label, const Walk& as23, const Walk& as24) {
   const bool both = as23.clean && as24.clean;
   const bool same = both && as23.frames == as24.frames;
@@ -181,16 +186,14 @@ std::string_view VerdictName(Verdict verdict) {
 }
 
 std::optional<std::uint64_t> ClaimedTagBytes(Bytes header) {
-  if (header.size() < kHeaderSize || header[0] != 'I' || header[1] != 'D' || header[2] != '3') {
-    return std::nullopt;
-  }
+  if (!StartsWithTagHeader(header)) return std::nullopt;
   const std::optional<std::uint32_t> size = SynchsafeNumber(header.subspan(6, 4));
   if (!size) return 0;  // nothing worth reading: see AnalyseTag
   return std::uint64_t{*size} + ((header[5] & flag::kFooter) ? kFooterSize : 0);
 }
 
 Analysis AnalyseTag(Bytes file_start) {
-  if (!ClaimedTagBytes(file_start)) return {};
+  if (!StartsWithTagHeader(file_start)) return {};
   const std::uint8_t label = file_start[3];
   const std::uint8_t flags = file_start[5];
   const std::optional<std::uint32_t> size = SynchsafeNumber(file_start.subspan(6, 4));
