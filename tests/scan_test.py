@@ -170,16 +170,15 @@ def mutagen_reads(path):
         tags = mutagen.id3.ID3(path, translate=False)
     except mutagen.MutagenError:
         return None
-    found = []
-    for frame in tags.values():
+    def payload(frame):
+        """The frame's content, written back the way the generator writes it."""
         if frame.FrameID in ("APIC", "PIC"):
-            found.append(picture(frame.data))
-        elif frame.FrameID == "COMM":
-            found.append(comment(frame.text[0]))
-        else:
-            found.append(text(str(frame.text[0])))
-        found[-1] = (frame.FrameID, found[-1])
-    return sorted(found), tags.version
+            return picture(frame.data)
+        if frame.FrameID == "COMM":
+            return comment(frame.text[0])
+        return text(str(frame.text[0]))
+
+    return sorted((frame.FrameID, payload(frame)) for frame in tags.values()), tags.version
 
 
 class Scanner(unittest.TestCase):
