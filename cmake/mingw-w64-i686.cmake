@@ -1,0 +1,15 @@
+# Cross-building the 32-bit Windows executable with Debian's mingw-w64.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(ID3V23FIX_MINGW_PREFIX i686-w64-mingw32)
+# The win32 thread model: the program needs no threads, so no winpthread.
+find_program(CMAKE_CXX_COMPILER NAMES ${ID3V23FIX_MINGW_PREFIX}-g++-win32 ${ID3V23FIX_MINGW_PREFIX}-g++
+             REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${ID3V23FIX_MINGW_PREFIX}-windres REQUIRED)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${ID3V23FIX_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
