@@ -152,16 +152,24 @@ std::string WithCodeAddressMasked(std::string report) {
                             std::regex_constants::format_first_only);
 }
 
+std::string ExpectedReportText(std::string_view class_name, std::string_view module_name,
+                               std::string_view message, std::string_view line_end) {
+  std::ostringstream text;
+  text << class_name << " がモジュール " << module_name << " の XXXXXXXX で発生しました。" << line_end
+       << message << "." << line_end;
+  return text.str();
+}
+
 std::string ExpectedReport(std::string_view class_name, std::string_view message) {
-  std::ostringstream report;
-  report << "アプリケーション エラー\n"
-         << class_name << " がモジュール id3v23fix の XXXXXXXX で発生しました。\n"
-         << message << ".\n";
-  return report.str();
+  return "アプリケーション エラー\n" + ExpectedReportText(class_name, "id3v23fix", message, "\n");
+}
+
+std::string OpenFailureMessage(std::string_view shown_path) {
+  return "ファイル " + std::string(shown_path) + " は開けません";
 }
 
 std::string ExpectedOpenFailure(std::string_view shown_path) {
-  return ExpectedReport("EFOpenError", "ファイル " + std::string(shown_path) + " は開けません");
+  return ExpectedReport("EFOpenError", OpenFailureMessage(shown_path));
 }
 
 std::string ReadFile(const std::filesystem::path& path) {

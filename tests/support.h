@@ -39,7 +39,13 @@ RunResult RunToolUnderStrace(const std::vector<std::string>& strace_options,
 // upper-case hex digits; the text unchanged when it is no such report.
 std::string WithCodeAddressMasked(std::string report);
 
-// The report for `class_name` whose message is `message`, address masked.
+// The report's text for `class_name` whose message is `message`, address
+// masked, as the build whose executable is `module_name` forms it.
+std::string ExpectedReportText(std::string_view class_name, std::string_view module_name,
+                               std::string_view message, std::string_view line_end);
+std::string OpenFailureMessage(std::string_view shown_path);
+
+// The whole report on standard error, title line first, as the POSIX build writes it.
 std::string ExpectedReport(std::string_view class_name, std::string_view message);
 std::string ExpectedOpenFailure(std::string_view shown_path);
 
