@@ -30,16 +30,16 @@ class OwnedHandle {
   HANDLE handle_;
 };
 
-// A console, a pipe or a device opens too, and so does a whole volume,
-// whose type is "disk" as well; only a file's attributes say it is one.
-// The read-only attribute is Windows' own refusal of the write access, but
-// not every system that runs the program keeps it (Wine run as root), so
-// it is looked at here too.
+// A console, a pipe or a device opens too; only a disk file that is no
+// folder is repaired. The read-only attribute is Windows' own refusal of
+// the write access, but not every system that runs the program keeps it
+// (Wine run as root), so it is looked at here too.
 bool IsWritableDiskFile(HANDLE file) {
   if (GetFileType(file) != FILE_TYPE_DISK) return false;
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file, &information)) return false;
-  constexpr DWORD kRefused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY;
+  constexpr DWORD kRefused =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY;
   return (information.dwFileAttributes & kRefused) == 0;
 }
 
