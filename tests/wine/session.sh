@@ -50,14 +50,14 @@ start() {
   DISPLAY=":$(cat "$state/display")"
   export DISPLAY
 
-  # What Wine leaves running must not hold the caller's output open: the
-  # test runner waits for that to close.
+  # Kept up from here on, so that each test's Wine starts in a blink. What
+  # Wine leaves running must not hold the caller's output open: the test
+  # runner waits for that to close.
+  mkdir -p "$WINEPREFIX"
+  wineserver --persistent >/dev/null 2>&1 </dev/null
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot --init >"$state/wineboot.log" 2>&1 </dev/null
-    wineserver --wait
   fi
-  # Kept up from here on, so that each test's Wine starts in a blink.
-  wineserver --persistent >/dev/null 2>&1 </dev/null
   # Japanese glyphs in the message box, which Wine's own fonts lack; and a
   # caption Wine draws itself, as there is no window manager.
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS Shell Dlg' /d IPAGothic /f >/dev/null 2>&1 </dev/null
