@@ -73,8 +73,8 @@ int OpenExclusive(const std::string& file_name) {
 std::size_t THandleStream::Read(std::span<std::uint8_t> buffer) {
   ssize_t count = 0;
   do {
-    count = pread(AsDescriptor(handle_), buffer.data(), buffer.size(),
-                  static_cast<off_t>(position_));
+    count =
+        pread(AsDescriptor(handle_), buffer.data(), buffer.size(), static_cast<off_t>(position_));
   } while (count < 0 && errno == EINTR);
   if (count < 0) RaiseReadError(name_);
   position_ += static_cast<std::uint64_t>(count);
@@ -84,8 +84,8 @@ std::size_t THandleStream::Read(std::span<std::uint8_t> buffer) {
 void THandleStream::WriteBuffer(std::span<const std::uint8_t> buffer) {
   ssize_t count = 0;
   do {
-    count = pwrite(AsDescriptor(handle_), buffer.data(), buffer.size(),
-                   static_cast<off_t>(position_));
+    count =
+        pwrite(AsDescriptor(handle_), buffer.data(), buffer.size(), static_cast<off_t>(position_));
   } while (count < 0 && errno == EINTR);
   if (count < 0 || static_cast<std::size_t>(count) != buffer.size()) RaiseWriteError(name_);
   position_ += buffer.size();

@@ -37,8 +37,7 @@ class TStream {
 class THandleStream : public TStream {
  public:
   // `name` names the stream's file in failure messages.
-  THandleStream(NativeHandle handle, std::string name)
-      : handle_(handle), name_(std::move(name)) {}
+  THandleStream(NativeHandle handle, std::string name) : handle_(handle), name_(std::move(name)) {}
 
   std::size_t Read(std::span<std::uint8_t> buffer) override;
   void WriteBuffer(std::span<const std::uint8_t> buffer) override;

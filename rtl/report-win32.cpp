@@ -37,10 +37,10 @@ std::uintptr_t OffsetInExecutable(CodeAddress address) {
 
 void ShowUnhandledFailureReport(const Exception& failure) {
   const std::string module_name = ExecutableFileName();
-  const std::string text = FormatFailureReport(
-      {failure.ClassName(), module_name, OffsetInExecutable(failure.RaiseAddress()),
-       failure.Message()},
-      "\r\n");
+  const std::string text =
+      FormatFailureReport({failure.ClassName(), module_name,
+                           OffsetInExecutable(failure.RaiseAddress()), failure.Message()},
+                          "\r\n");
   MessageBoxW(nullptr, WideFromWtf8(text).c_str(), WideFromWtf8(SExceptTitle).c_str(),
               MB_OK | MB_ICONSTOP | MB_TASKMODAL);
 }

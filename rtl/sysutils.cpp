@@ -8,8 +8,8 @@ std::string FormatText(std::string_view format, std::initializer_list<std::strin
   std::string text;
   auto value = values.begin();
   for (std::size_t i = 0; i < format.size(); ++i) {
-    const bool placeholder = format[i] == '%' && i + 1 < format.size() &&
-                             (format[i + 1] == 's' || format[i + 1] == 'p');
+    const bool placeholder =
+        format[i] == '%' && i + 1 < format.size() && (format[i + 1] == 's' || format[i + 1] == 'p');
     if (placeholder && value != values.end()) {
       text += *value++;
       ++i;

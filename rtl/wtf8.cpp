@@ -12,7 +12,9 @@ bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 void AppendEncoded(std::string& out, char32_t code) {
-  const auto byte = [&out](char32_t value) { out += static_cast<char>(static_cast<std::uint8_t>(value)); };
+  const auto byte = [&out](char32_t value) {
+    out += static_cast<char>(static_cast<std::uint8_t>(value));
+  };
   if (code < 0x80) {
     byte(code);
   } else if (code < 0x800) {

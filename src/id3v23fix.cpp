@@ -29,7 +29,8 @@ void ProgramMain() {
   rtl::TFileStream target(path, rtl::OpenMode::ReadWriteExclusive);
   // A file shorter than the four bytes holds no tag, and must not grow one.
   const bool whole_header = target.Read(header) == header.size();
-  const bool starts_with_tag = std::equal(kTagIdentifier.begin(), kTagIdentifier.end(), header.begin());
+  const bool starts_with_tag =
+      std::equal(kTagIdentifier.begin(), kTagIdentifier.end(), header.begin());
   if (whole_header && starts_with_tag) {
     header[kMajorVersion] = kVersion23;
     target.SetPosition(0);

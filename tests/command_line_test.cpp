@@ -23,7 +23,11 @@ std::vector<SplitCase> SplitCases() {
       {"program_name_only", "prog", {}},
       {"one_argument", "prog a.mp3", {"a.mp3"}},
       {"two_arguments", "prog a b", {"a", "b"}},
-      {"separators_are_codes_1_to_32", "prog\ta\x01" "b\x1f" "c d\re\nf", {"a", "b", "c", "d", "e", "f"}},
+      {"separators_are_codes_1_to_32",
+       "prog\ta\x01"
+       "b\x1f"
+       "c d\re\nf",
+       {"a", "b", "c", "d", "e", "f"}},
       {"code_33_and_127_are_characters", "prog !a \x7f", {"!a", "\x7f"}},
       {"runs_of_separators", "  prog   a  \t b  ", {"a", "b"}},
       {"bytes_above_127_are_characters", "prog 曲.mp3 \xa0x", {"曲.mp3", "\xa0x"}},

@@ -149,8 +149,9 @@ INSTANTIATE_TEST_SUITE_P(Injected, FaultTest, testing::ValuesIn(Faults()),
 // the report goes: the file must be closed before anything is reported.
 TEST_F(WithStrace, AReportNeverLandsInTheFileWhenStandardErrorIsClosed) {
   WriteFile(file_, kMislabelled);
-  const RunResult run = RunCommand({"sh", "-c", "exec strace -qq -o /dev/null -e \"$0\" \"$1\" \"$2\" 2>&-",
-                                    InjectionOnTarget("pread64", "error=EIO"), ToolPath(), file_});
+  const RunResult run =
+      RunCommand({"sh", "-c", "exec strace -qq -o /dev/null -e \"$0\" \"$1\" \"$2\" 2>&-",
+                  InjectionOnTarget("pread64", "error=EIO"), ToolPath(), file_});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(ReadFile(file_), kMislabelled);
 }
@@ -166,8 +167,7 @@ std::string FunctionAt(const std::string& report) {
   std::smatch start;
   if (!std::regex_search(symbols.out, start, kStart)) return "no __executable_start";
   // A return address: the call before it may be the function's last instruction.
-  const auto address =
-      std::stoull(start[1], nullptr, 16) + std::stoull(match[1], nullptr, 16) - 1;
+  const auto address = std::stoull(start[1], nullptr, 16) + std::stoull(match[1], nullptr, 16) - 1;
   std::ostringstream hex;
   hex << std::hex << "0x" << address;
   return RunCommand({"addr2line", "-f", "-i", "-C", "-e", ToolPath(), hex.str()}).out;
@@ -197,7 +197,8 @@ std::vector<std::string> CallsOnTarget(const std::vector<Call>& calls, const fs:
   for (std::size_t i = open + 1; i < calls.size(); ++i) {
     const Call& call = calls[i];
     if (call.arguments.rfind(fd + ",", 0) == 0) {
-      on_target.push_back(call.name + "(FD" + call.arguments.substr(fd.size()) + ") = " + call.result);
+      on_target.push_back(call.name + "(FD" + call.arguments.substr(fd.size()) +
+                          ") = " + call.result);
     } else if (call.arguments == fd) {
       on_target.push_back(call.name + "(FD) = " + call.result);
     }

@@ -26,7 +26,9 @@ struct FullStopCase {
   std::string shown;  // the second line
 };
 
-inline void PrintTo(const FullStopCase& value, std::ostream* out) { *out << '"' << value.message << '"'; }
+inline void PrintTo(const FullStopCase& value, std::ostream* out) {
+  *out << '"' << value.message << '"';
+}
 
 class FullStopTest : public testing::TestWithParam<FullStopCase> {};
 
@@ -38,8 +40,7 @@ TEST_P(FullStopTest, IsAddedUnlessTheMessageIsEmptyOrEndsInOne) {
 INSTANTIATE_TEST_SUITE_P(Messages, FullStopTest,
                          testing::Values(FullStopCase{"abc", "abc."}, FullStopCase{"abc.", "abc."},
                                          FullStopCase{"", ""}, FullStopCase{"a.b", "a.b."},
-                                         FullStopCase{"...", "..."},
-                                         FullStopCase{"a。", "a。."},
+                                         FullStopCase{"...", "..."}, FullStopCase{"a。", "a。."},
                                          FullStopCase{"a\n", "a\\x0a."}));
 
 TEST(ReportText, ShowsTheCodeOffsetInAtLeastEightUpperCaseHexDigits) {
@@ -67,13 +68,21 @@ TEST_P(EscapeTest, ShowsOnlyPrintableWellFormedText) {
 INSTANTIATE_TEST_SUITE_P(
     Texts, EscapeTest,
     testing::Values(EscapeCase{"plain", "a b/c.mp3", "a b/c.mp3"},
-                    EscapeCase{"japanese_and_emoji", "曲名 \xf0\x9f\x8e\xb5", "曲名 \xf0\x9f\x8e\xb5"},
+                    EscapeCase{"japanese_and_emoji", "曲名 \xf0\x9f\x8e\xb5",
+                               "曲名 \xf0\x9f\x8e\xb5"},
                     EscapeCase{"no_break_space_is_printable", "\xc2\xa0", "\xc2\xa0"},
                     EscapeCase{"escape_sequence", "\x1b[2J", "\\x1b[2J"},
                     EscapeCase{"line_ends_and_tab", "a\r\n\tb", "a\\x0d\\x0a\\x09b"},
                     EscapeCase{"delete", "\x7f", "\\x7f"},
-                    EscapeCase{"c1_control_csi", "\xc2\x9b" "31m", "\\xc2\\x9b" "31m"},
-                    EscapeCase{"stray_continuation", "a\x80" "b", "a\\x80b"},
+                    EscapeCase{"c1_control_csi",
+                               "\xc2\x9b"
+                               "31m",
+                               "\\xc2\\x9b"
+                               "31m"},
+                    EscapeCase{"stray_continuation",
+                               "a\x80"
+                               "b",
+                               "a\\x80b"},
                     EscapeCase{"invalid_byte", "\xff", "\\xff"},
                     EscapeCase{"truncated_at_end", "a\xe6\x97", "a\\xe6\\x97"},
                     EscapeCase{"truncated_before_ascii", "\xe6\x97x", "\\xe6\\x97x"},

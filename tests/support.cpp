@@ -155,8 +155,8 @@ std::string WithCodeAddressMasked(std::string report) {
 std::string ExpectedReportText(std::string_view class_name, std::string_view module_name,
                                std::string_view message, std::string_view line_end) {
   std::ostringstream text;
-  text << class_name << " がモジュール " << module_name << " の XXXXXXXX で発生しました。" << line_end
-       << message << "." << line_end;
+  text << class_name << " がモジュール " << module_name << " の XXXXXXXX で発生しました。"
+       << line_end << message << "." << line_end;
   return text.str();
 }
 

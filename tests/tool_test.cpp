@@ -206,8 +206,8 @@ TEST(Refusal, LockHeldElsewhereStopsARunThatCannotTakeALease) {
   TempDir dir;
   fs::permissions(dir.Path(), fs::perms(0755));
   const fs::path file = MislabelledFile(dir, 0666);
-  const std::vector<std::string> as_nobody{
-      "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", ToolPath(), file};
+  const std::vector<std::string> as_nobody{"setpriv",        "--reuid=65534", "--regid=65534",
+                                           "--clear-groups", ToolPath(),      file};
   {
     const OpenFile locked(file, O_RDONLY);
     ASSERT_EQ(flock(locked.Descriptor(), LOCK_EX), 0);
@@ -232,7 +232,7 @@ struct ArgumentCase {
 // Test names carry the case; gtest need not print its bytes.
 inline void PrintTo(const ArgumentCase& value, std::ostream* out) { *out << value.name; }
 
-const std::vector<std::string> kFileNames{"a.mp3", "my song.mp3", "my", "song.mp3",
+const std::vector<std::string> kFileNames{"a.mp3",           "my song.mp3",  "my",    "song.mp3",
                                           "曲 ♪ テスト.mp3", "\xff\xfe.mp3", "-v.mp3"};
 
 std::vector<ArgumentCase> ArgumentCases() {

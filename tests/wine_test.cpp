@@ -218,7 +218,8 @@ std::vector<WindowsRefusal> WindowsRefusals() {
          fs::permissions(file, fs::perms(0444));
          return WindowsPath(file);
        }},
-      {"invalid_name", [](const TempDir& dir, auto&) { return WindowsPath(dir.Path()) + "\\a<b>.mp3"; }},
+      {"invalid_name",
+       [](const TempDir& dir, auto&) { return WindowsPath(dir.Path()) + "\\a<b>.mp3"; }},
       {"nul_device", [](const TempDir&, auto&) { return std::string("NUL"); }},
       {"console", [](const TempDir&, auto&) { return std::string("CONOUT$"); }},
       {"unix_device", [](const TempDir&, auto&) { return WindowsPath("/dev/null"); }},
@@ -262,8 +263,8 @@ struct CommandLineCase {
 inline void PrintTo(const CommandLineCase& value, std::ostream* out) { *out << value.name; }
 
 // "🎵 노래" is in no ANSI code page: only the wide API can name it.
-const std::vector<std::string> kSongs{"a.mp3", "b.mp3", "my song.mp3", "my", "song.mp3",
-                                      "sub dir/a.mp3", "🎵 노래.mp3"};
+const std::vector<std::string> kSongs{"a.mp3",    "b.mp3",         "my song.mp3", "my",
+                                      "song.mp3", "sub dir/a.mp3", "🎵 노래.mp3"};
 
 std::vector<CommandLineCase> CommandLineCases() {
   return {
@@ -300,7 +301,8 @@ TEST_P(CommandLineTest, OnlyASingleArgumentIsRepaired) {
   fs::create_directory(dir / "sub dir");
   for (const std::string& song : kSongs) WriteFile(dir / song, kMislabelled);
 
-  ExpectQuietSuccess(LaunchExactly(Expanded(GetParam().line, ToolCommand(), WindowsPath(dir.Path()))));
+  ExpectQuietSuccess(
+      LaunchExactly(Expanded(GetParam().line, ToolCommand(), WindowsPath(dir.Path()))));
   for (const std::string& song : kSongs) {
     const auto& repaired = GetParam().repaired;
     const bool expected = std::find(repaired.begin(), repaired.end(), song) != repaired.end();
@@ -326,7 +328,8 @@ TEST(ReportBox, IsTaskModalWithAStopIconAndOneOkButton) {
   ASSERT_TRUE(launch.box.has_value());
   EXPECT_EQ(launch.box->buttons, std::vector<std::string>{"1 OK"});
   EXPECT_TRUE(launch.box->icon);
-  static const std::regex kCall(R"(Call user32\.MessageBoxW\((\w{8}),\w{8} L".*",\w{8} L".*",(\w{8})\))");
+  static const std::regex kCall(
+      R"(Call user32\.MessageBoxW\((\w{8}),\w{8} L".*",\w{8} L".*",(\w{8})\))");
   std::smatch call;
   ASSERT_TRUE(std::regex_search(launch.wine_errors, call, kCall)) << launch.wine_errors;
   EXPECT_EQ(call[1], "00000000");  // no owner window
@@ -350,7 +353,8 @@ TEST(ReportBox, NamesTheFileLayerAsTheRaiseSite) {
   std::uintptr_t start = 0;
   std::uintptr_t size = 0;
   static const std::regex kBase(R"(^\s+0x([0-9a-f]+)\s+__image_base__ = )");
-  static const std::regex kCode(R"(^ \.text\s+0x([0-9a-f]+)\s+0x([0-9a-f]+) .*\(classes-win32\.cpp\.obj\))");
+  static const std::regex kCode(
+      R"(^ \.text\s+0x([0-9a-f]+)\s+0x([0-9a-f]+) .*\(classes-win32\.cpp\.obj\))");
   for (std::string line; std::getline(map, line);) {
     std::smatch match;
     if (std::regex_search(line, match, kBase)) base = std::stoul(match[1], nullptr, 16);
@@ -397,12 +401,12 @@ TEST(Executable, LooksForNoFileBesideItself) {
   for (const std::string& name : planted) WriteFile(dir / name, "planted");
   const fs::path song = MislabelledSong(dir);
   TempDir scratch;
-  WriteFile(scratch / "line.txt", Quoted(WindowsPath(dir / "id3v23fix.exe")) + " " +
-                                      Quoted(WindowsPath(song)));
+  WriteFile(scratch / "line.txt",
+            Quoted(WindowsPath(dir / "id3v23fix.exe")) + " " + Quoted(WindowsPath(song)));
   const fs::path trace = scratch / "trace.txt";
 
-  const RunResult run = RunCommand({"strace", "-f", "-qq", "-e", "trace=%file", "-o", trace,
-                                    "wine", WineSetup().launcher, WindowsPath(scratch / "line.txt")},
+  const RunResult run = RunCommand({"strace", "-f", "-qq", "-e", "trace=%file", "-o", trace, "wine",
+                                    WineSetup().launcher, WindowsPath(scratch / "line.txt")},
                                    {.timeout = std::chrono::seconds(60)});
   EXPECT_EQ(ParseLaunch(run).exit_status, 0);
   EXPECT_EQ(ReadFile(song), kRepaired);

@@ -25,17 +25,15 @@ TEST_P(SpellingTest, EncodesAndDecodesExactly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, SpellingTest,
-    testing::Values(Spelling{"empty", u"", ""},
-                    Spelling{"ascii_path", u"C:\\Music\\a.mp3", "C:\\Music\\a.mp3"},
-                    Spelling{"japanese", u"曲.mp3", "\xE6\x9B\xB2.mp3"},
-                    Spelling{"surrogate_pair", u"\U0001F3B5", "\xF0\x9F\x8E\xB5"},
-                    Spelling{"lone_high_surrogate", std::u16string(1, char16_t{0xD83C}), "\xED\xA0\xBC"},
-                    Spelling{"lone_low_surrogate", std::u16string(1, char16_t{0xDFB5}), "\xED\xBE\xB5"},
-                    Spelling{"low_before_high",
-                             std::u16string{char16_t{0xDFB5}, char16_t{0xD83C}},
-                             "\xED\xBE\xB5\xED\xA0\xBC"},
-                    Spelling{"high_at_the_end", std::u16string{u'a', char16_t{0xD800}},
-                             "a\xED\xA0\x80"}),
+    testing::Values(
+        Spelling{"empty", u"", ""}, Spelling{"ascii_path", u"C:\\Music\\a.mp3", "C:\\Music\\a.mp3"},
+        Spelling{"japanese", u"曲.mp3", "\xE6\x9B\xB2.mp3"},
+        Spelling{"surrogate_pair", u"\U0001F3B5", "\xF0\x9F\x8E\xB5"},
+        Spelling{"lone_high_surrogate", std::u16string(1, char16_t{0xD83C}), "\xED\xA0\xBC"},
+        Spelling{"lone_low_surrogate", std::u16string(1, char16_t{0xDFB5}), "\xED\xBE\xB5"},
+        Spelling{"low_before_high", std::u16string{char16_t{0xDFB5}, char16_t{0xD83C}},
+                 "\xED\xBE\xB5\xED\xA0\xBC"},
+        Spelling{"high_at_the_end", std::u16string{u'a', char16_t{0xD800}}, "a\xED\xA0\x80"}),
     [](const auto& case_info) { return case_info.param.name; });
 
 TEST(Wtf8, EveryCodeUnitAloneSurvivesTheTrip) {
@@ -58,15 +56,21 @@ TEST(Wtf8, EveryCodePointPastTheBasicPlaneSurvivesTheTrip) {
 TEST(Wtf8, BytesThatSpellNothingBecomeReplacementCharacters) {
   // Each byte that cannot start a sequence is one replacement; a sequence
   // that starts well but spells no code (overlong, past U+10FFFF) is one.
-  const std::vector<std::pair<std::string, std::size_t>> cases{
-      {"\x80", 1}, {"\xBF", 1}, {"\xFF", 1}, {"\xC0\xAF", 2}, {"\xF8\x88\x80\x80\x80", 5},
-      {"\xE0\x80\xAF", 1}, {"\xF4\x90\x80\x80", 1}};
+  const std::vector<std::pair<std::string, std::size_t>> cases{{"\x80", 1},
+                                                               {"\xBF", 1},
+                                                               {"\xFF", 1},
+                                                               {"\xC0\xAF", 2},
+                                                               {"\xF8\x88\x80\x80\x80", 5},
+                                                               {"\xE0\x80\xAF", 1},
+                                                               {"\xF4\x90\x80\x80", 1}};
   for (const auto& [bytes, replacements] : cases) {
     EXPECT_EQ(Utf16FromWtf8(bytes), std::u16string(replacements, u'\uFFFD'))
         << testing::PrintToString(bytes);
   }
   // A cut sequence is one replacement, and what follows it is kept.
-  EXPECT_EQ(Utf16FromWtf8("\xE6\x9B" "a"), (std::u16string{u'\uFFFD', u'a'}));
+  EXPECT_EQ(Utf16FromWtf8("\xE6\x9B"
+                          "a"),
+            (std::u16string{u'\uFFFD', u'a'}));
 }
 
 }  // namespace

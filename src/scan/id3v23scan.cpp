@@ -98,7 +98,8 @@ void ScanFolder(const fs::path& folder, Listing& listing) {
       ScanFolder(entry.path(), listing);
     } else if (fs::is_symlink(own)) {
       const fs::file_status target = fs::status(entry.path(), error);
-      if (fs::is_regular_file(target) || !fs::exists(target)) ScanFile(entry.path().string(), listing);
+      if (fs::is_regular_file(target) || !fs::exists(target))
+        ScanFile(entry.path().string(), listing);
     } else if (fs::is_regular_file(own)) {
       ScanFile(entry.path().string(), listing);
     }

@@ -35,8 +35,8 @@ bool AppendAt(int fd, std::uint64_t offset, std::size_t size, std::vector<std::u
   out.resize(start + size);
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t count = pread(fd, out.data() + start + done, size - done,
-                                static_cast<off_t>(offset + done));
+    const ssize_t count =
+        pread(fd, out.data() + start + done, size - done, static_cast<off_t>(offset + done));
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) return false;
     if (count == 0) break;

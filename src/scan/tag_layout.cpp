@@ -14,7 +14,7 @@ namespace flag {
 constexpr std::uint8_t kUnsynchronisation = 0x80;
 constexpr std::uint8_t kExtendedHeader = 0x40;
 constexpr std::uint8_t kCompressionIn22 = 0x40;
-constexpr std::uint8_t kFooter = 0x10;          // v2.4 only
+constexpr std::uint8_t kFooter = 0x10;  // v2.4 only
 constexpr std::uint8_t kUndefinedIn23 = 0x1F;
 constexpr std::uint8_t kUndefinedIn24 = 0x0F;
 constexpr std::uint8_t kUndefinedIn22 = 0x3F;
@@ -176,11 +176,16 @@ Analysis Judge(std::uint8_t label, const Walk& as23, const Walk& as24) {
 
 std::string_view VerdictName(Verdict verdict) {
   switch (verdict) {
-    case Verdict::kMislabelled: return "mislabelled";
-    case Verdict::kOk: return "ok";
-    case Verdict::kEither: return "either";
-    case Verdict::kUnclear: return "unclear";
-    case Verdict::kNoTag: return "no-tag";
+    case Verdict::kMislabelled:
+      return "mislabelled";
+    case Verdict::kOk:
+      return "ok";
+    case Verdict::kEither:
+      return "either";
+    case Verdict::kUnclear:
+      return "unclear";
+    case Verdict::kNoTag:
+      return "no-tag";
   }
   return "?";
 }

@@ -26,7 +26,8 @@
 namespace {
 
 constexpr DWORD kTimeoutMs = 30000;
-constexpr wchar_t kReportTitle[] = L"\u30a2\u30d7\u30ea\u30b1\u30fc\u30b7\u30e7\u30f3 \u30a8\u30e9\u30fc";
+constexpr wchar_t kReportTitle[] =
+    L"\u30a2\u30d7\u30ea\u30b1\u30fc\u30b7\u30e7\u30f3 \u30a8\u30e9\u30fc";
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};
@@ -50,10 +51,14 @@ std::wstring Wide(const std::string& bytes) {
 void Tell(const char* key, const std::wstring& value) {
   std::string escaped;
   for (const char c : Utf8(value)) {
-    if (c == '\\') escaped += "\\\\";
-    else if (c == '\r') escaped += "\\r";
-    else if (c == '\n') escaped += "\\n";
-    else escaped += c;
+    if (c == '\\')
+      escaped += "\\\\";
+    else if (c == '\r')
+      escaped += "\\r";
+    else if (c == '\n')
+      escaped += "\\n";
+    else
+      escaped += c;
   }
   std::printf("%s: %s\n", key, escaped.c_str());
   std::fflush(stdout);
@@ -61,7 +66,8 @@ void Tell(const char* key, const std::wstring& value) {
 
 std::wstring WindowText(HWND window) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
