@@ -57,10 +57,16 @@ std::size_t OpenOfTarget(const std::vector<Call>& calls, const fs::path& target)
   return calls.size();
 }
 
-// strace's -e inject for `fault` (e.g. "error=EIO") on the tool's first
-// `syscall` from the open of its file on. Aimed there, not at the first
-// such call of the process: a dynamic loader reads, maps and closes files
-// of its own before the program starts.
+// Whether `call` is one on descriptor `fd` (its first argument).
+bool OnDescriptor(const Call& call, const std::string& fd) {
+  return call.arguments == fd || call.arguments.rfind(fd + ",", 0) == 0;
+}
+
+// strace's -e inject for `fault` (e.g. "error=EIO") on the tool's own
+// `syscall` on its file: the open itself, or the first such call on the
+// descriptor the open returned. Aimed there, not at the first such call of
+// the process: a dynamic loader, or a sanitizer's run-time, makes calls of
+// its own before and between the program's.
 std::string InjectionOnTarget(const std::string& syscall, const std::string& fault) {
   TempDir probe_dir;
   const fs::path probe = probe_dir / "probe.mp3";
@@ -68,8 +74,13 @@ std::string InjectionOnTarget(const std::string& syscall, const std::string& fau
   const std::vector<Call> calls = TraceCalls(probe);
   const std::size_t open = OpenOfTarget(calls, probe);
   std::size_t earlier = 0;
-  for (std::size_t i = 0; i < open; ++i) {
-    if (calls[i].name == syscall) ++earlier;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].name != syscall) continue;
+    if (i == open ||
+        (i > open && open < calls.size() && OnDescriptor(calls[i], calls[open].result))) {
+      break;
+    }
+    ++earlier;
   }
   return "inject=" + syscall + ":" + fault + ":when=" + std::to_string(earlier + 1);
 }
@@ -188,7 +199,8 @@ TEST_F(WithStrace, TheCodeAddressLeadsToTheRaiseSite) {
 // What the tool asks of the system.
 
 // The calls on the target, its path shown as PATH and its descriptor as FD:
-// its open, and every later call on the descriptor that the open returned.
+// its open, and every later call on the descriptor that the open returned,
+// up to its close.
 std::vector<std::string> CallsOnTarget(const std::vector<Call>& calls, const fs::path& target) {
   const std::size_t open = OpenOfTarget(calls, target);
   if (open == calls.size()) return {};
@@ -196,12 +208,11 @@ std::vector<std::string> CallsOnTarget(const std::vector<Call>& calls, const fs:
   std::vector<std::string> on_target{"openat(PATH) = FD"};
   for (std::size_t i = open + 1; i < calls.size(); ++i) {
     const Call& call = calls[i];
-    if (call.arguments.rfind(fd + ",", 0) == 0) {
-      on_target.push_back(call.name + "(FD" + call.arguments.substr(fd.size()) +
-                          ") = " + call.result);
-    } else if (call.arguments == fd) {
-      on_target.push_back(call.name + "(FD) = " + call.result);
-    }
+    if (!OnDescriptor(call, fd)) continue;
+    on_target.push_back(call.name + "(FD" + call.arguments.substr(fd.size()) +
+                        ") = " + call.result);
+    // After the close the number is free for whatever opens next.
+    if (call.name == "close") break;
   }
   return on_target;
 }
