@@ -10,8 +10,9 @@
 #include "rtl/report.h"
 #include "rtl/rtlconsts.h"
 
-// Where the linker placed the start of the executable's image.
-extern "C" const char __executable_start;
+// Where the linker placed the start of the executable's image; the name is
+// the linker's own.
+extern "C" const char __executable_start;  // NOLINT(bugprone-reserved-identifier)
 
 namespace rtl {
 

@@ -83,7 +83,7 @@ std::string_view CutAtCharacterBoundary(std::string_view text, std::size_t limit
 
 std::string FormatCodeOffset(std::uintptr_t offset) {
   std::array<char, 2 * sizeof offset + 1> digits{};
-  std::snprintf(digits.data(), digits.size(), "%08jX", static_cast<std::uintmax_t>(offset));
+  std::snprintf(digits.data(), digits.size(), "%08llX", static_cast<unsigned long long>(offset));
   return digits.data();
 }
 
