@@ -120,21 +120,6 @@ def hyperfine_times(line, runs, scratch, path):
         return json.load(results)["results"][0]["times"]
 
 
-def medians_ms(entries, scratch, path):
-    """Median ms of each entry. Fast ones are timed in rounds that take
-    turns, so that a drift of the machine's speed falls on all alike."""
-    fast = [entry for entry in entries if entry[2] >= 50]
-    times = {name: [] for name, _, _ in entries}
-    rounds = 5
-    for _ in range(rounds):
-        for name, line, runs in fast:
-            times[name] += hyperfine_times(line, runs // rounds, scratch, path)
-    for name, line, runs in entries:
-        if (name, line, runs) not in fast:
-            times[name] = hyperfine_times(line, runs, scratch, path)
-    return {name: statistics.median(seconds) * 1000 for name, seconds in times.items()}
-
-
 def peak_memory_and_faults(line):
     """Peak resident KiB and minor page faults of one run, by GNU time: a
     parent much smaller than this script, whose size a child would
@@ -154,24 +139,45 @@ def instructions(line):
 
 
 def per_file(tool, minimal, scratch):
-    table = {}  # name -> {size label: median ms}
-    extra = {}  # name -> (peak KiB, page faults, instructions) on the 1 KiB file
+    """Median ms of every command on every size. The fast commands are timed
+    in rounds that take turns over commands and sizes alike, so that a
+    drift of the machine's speed falls on all of them, not on one size."""
+    paths = {}
     for label, size in SIZES:
-        path = os.path.join(scratch, f"song-{label.replace(' ', '')}.mp3")
-        make_file(path, size)
-        entries = [entry for entry in commands(tool, minimal, path) if entry is not None]
-        for name, median in medians_ms(entries, scratch, path).items():
-            table.setdefault(name, {})[label] = median
-            print(f"  {name:28} {label:8} {median:10.3f} ms", file=sys.stderr)
-        for name, line, runs in entries:
-            run(shlex.split(stamp_4(path)))
+        paths[label] = os.path.join(scratch, f"song-{label.replace(' ', '')}.mp3")
+        make_file(paths[label], size)
+    entries = {label: [e for e in commands(tool, minimal, paths[label]) if e is not None]
+               for label, _ in SIZES}
+    times = {}  # (name, label) -> seconds of each run
+    rounds = 5
+    for _ in range(rounds):
+        for label, _ in SIZES:
+            for name, line, runs in entries[label]:
+                if runs >= 50:
+                    times.setdefault((name, label), []).extend(
+                        hyperfine_times(line, runs // rounds, scratch, paths[label]))
+    for label, _ in SIZES:
+        for name, line, runs in entries[label]:
+            if runs < 50:
+                times[(name, label)] = hyperfine_times(line, runs, scratch, paths[label])
+    table = {}  # name -> {size label: median ms}
+    for (name, label), seconds in times.items():
+        table.setdefault(name, {})[label] = statistics.median(seconds) * 1000
+    table = {name: table[name] for name, _, _ in entries[SIZES[0][0]]}  # in the listed order
+
+    extra = {}  # name -> (peak KiB, page faults, instructions) on the 1 KiB file
+    for label, _ in SIZES:
+        for name, line, runs in entries[label]:
+            run(shlex.split(stamp_4(paths[label])))
             run(shlex.split(line), stdout=subprocess.DEVNULL)
-            with open(path, "rb") as song:
+            with open(paths[label], "rb") as song:
                 if name != "/bin/true" and song.read(4) != b"ID3\x03":
                     sys.exit(f"{name} did not relabel the tag")
-            if size == SIZES[0][1]:
+            if label == SIZES[0][0]:
                 peak, faults = peak_memory_and_faults(line)
                 extra[name] = (peak, faults, instructions(line) if runs >= 50 else None)
+            print(f"  {name:28} {label:8} {table[name][label]:10.3f} ms", file=sys.stderr)
+    for path in paths.values():
         os.remove(path)
     return table, extra
 
@@ -222,7 +228,8 @@ def svg_plot(table, path):
         parts.append(f'<text x="{px(x):.1f}" y="{top + plot_h + 20}" text-anchor="middle">{label}</text>')
     parts.append(f'<text x="{left + plot_w / 2}" y="{height - 8}" text-anchor="middle">file size (log scale)</text>')
     parts.append(f'<rect x="{left}" y="{top}" width="{plot_w}" height="{plot_h}" fill="none" stroke="#333"/>')
-    for i, (name, medians) in enumerate(table.items()):
+    # Drawn last to first, so that the tool's line lies on top of the limit's.
+    for i, (name, medians) in reversed(list(enumerate(table.items()))):
         colour = colours[i % len(colours)]
         points = " ".join(f"{px(x):.1f},{py(medians[label]):.1f}" for (label, _), x in zip(SIZES, xs))
         parts.append(f'<polyline points="{points}" fill="none" stroke="{colour}" stroke-width="2"/>')
