@@ -7,7 +7,8 @@
 # tests then report themselves as skipped.
 set -eu
 
-packages="cmake ninja-build g++ clang libgtest-dev strace id3v2 util-linux python3 python3-mutagen"
+packages="cmake ninja-build g++ clang libclang-rt-14-dev clang-tidy clang-format cppcheck libgtest-dev
+strace id3v2 util-linux python3 python3-mutagen"
 windows_packages="g++-mingw-w64-i686 wine wine32:i386 xvfb fonts-ipafont-gothic python3-pefile"
 
 missing_from() {
