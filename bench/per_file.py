@@ -245,6 +245,19 @@ def svg_plot(table, path):
         out.write("\n".join(parts) + "\n")
 
 
+def walker_script(scratch, name, imports, action):
+    """A command that runs `action` (Python, on `path`) for every file below
+    the folder given after it."""
+    script = os.path.join(scratch, name)
+    body = "".join("        " + line + "\n" for line in action.splitlines())
+    with open(script, "w") as out:
+        out.write(f"import os, sys\n{imports}\n"
+                  "for folder, _, names in os.walk(sys.argv[1]):\n"
+                  "    for name in names:\n"
+                  "        path = os.path.join(folder, name)\n" + body)
+    return f"/usr/bin/python3 {script}"
+
+
 def batch(tool, scanner, scratch):
     """Files a second over 10,000 small tagged files, every one mislabelled."""
     count = 10000 if not QUICK else 1000
@@ -256,27 +269,14 @@ def batch(tool, scanner, scratch):
             out.write(MISLABELLED_TAG + bytes(range(256)) * 4)
     # Each timed run starts from the same mislabelled files; the relabelling
     # is not timed.
-    relabel_script = os.path.join(scratch, "relabel.py")
-    with open(relabel_script, "w") as out:
-        out.write("import os, sys\n"
-                  "for folder, _, names in os.walk(sys.argv[1]):\n"
-                  "    for name in names:\n"
-                  "        with open(os.path.join(folder, name), 'r+b') as song:\n"
-                  "            song.seek(3)\n"
-                  "            song.write(bytes([4]))\n")
-    reader_script = os.path.join(scratch, "read_all.py")
-    with open(reader_script, "w") as out:
-        out.write("import os, sys\n"
-                  "from mutagen.id3 import ID3\n"
-                  "for folder, _, names in os.walk(sys.argv[1]):\n"
-                  "    for name in names:\n"
-                  "        ID3(os.path.join(folder, name))\n")
-    relabel = f"/usr/bin/python3 {relabel_script} {folder}"
+    relabel = walker_script(scratch, "relabel.py", "",
+                            "with open(path, 'r+b') as song:\n    song.seek(3)\n    song.write(bytes([4]))")
+    relabel = f"{relabel} {folder}"
+    mutagen = f"{walker_script(scratch, 'read_all.py', 'from mutagen.id3 import ID3', 'ID3(path)')} {folder}"
     pipeline = f"sh -c '{scanner} -0 -r \"$0\" | xargs -0 -n1 {tool}' {folder}"
     shell_way = ("sh -c 'find \"$0\" -type f | while IFS= read -r f; do "
                  "test \"$(head -c3 \"$f\")\" = ID3 && printf \"\\\\003\" | "
                  "dd of=\"$f\" bs=1 seek=3 count=1 conv=notrunc status=none; done' " + folder)
-    mutagen = f"/usr/bin/python3 {reader_script} {folder}"
     rows = []
     for name, line, runs in [("id3v23scan \\| xargs id3v23fix (README)", pipeline, 5),
                              ("shell: find, head -c3, dd", shell_way, 3),
