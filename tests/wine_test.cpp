@@ -369,6 +369,21 @@ TEST(ReportBox, NamesTheFileLayerAsTheRaiseSite) {
   EXPECT_LT(base + offset, start + size);
 }
 
+// A failure after the open is reported too (the second mend). Wine gives
+// a real one: /proc/self/mem is a regular, writable file whose offset 0,
+// an address nothing is mapped at, cannot be read.
+TEST(ReportBox, TellsAReadThatFailsAfterTheOpen) {
+  SKIP_WITHOUT_WINE();
+  const std::string memory = WindowsPath("/proc/self/mem");
+  const Launch launch = LaunchOn(memory);
+
+  EXPECT_EQ(launch.exit_status, 1);
+  ASSERT_TRUE(launch.box.has_value()) << "no message box";
+  EXPECT_EQ(WithCodeAddressMasked(launch.box->text),
+            ExpectedReportText("EReadError", "id3v23fix.exe",
+                               "ファイル " + memory + " を読み込めません", "\r\n"));
+}
+
 TEST(ReportBox, CutsATextTooLongOnACharacterBoundary) {
   SKIP_WITHOUT_WINE();
   TempDir dir;
