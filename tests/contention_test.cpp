@@ -3,11 +3,8 @@
 // Whatever the interleaving, no run hangs, each ends with 0 or with 1 and
 // the open-failure report, and every file ends as exactly its repair.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -16,8 +13,6 @@
 
 #include "tests/file_cases.h"
 #include "tests/support.h"
-
-extern char** environ;
 
 namespace test {
 namespace {
@@ -38,19 +33,7 @@ struct Started {
 // Starts the tool on `target` without waiting, its output into files.
 Started StartTool(const fs::path& target, const fs::path& output_stem) {
   Started run{-1, target, output_stem.string() + ".out", output_stem.string() + ".err"};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, run.out.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, run.err.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const std::string tool = ToolPath();
-  const std::string path = target.string();
-  char* argv[] = {const_cast<char*>(tool.c_str()), const_cast<char*>(path.c_str()), nullptr};
-  const int spawned = posix_spawn(&run.pid, tool.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("posix_spawn failed");
+  run.pid = StartCommand({ToolPath(), target.string()}, run.out, run.err);
   return run;
 }
 

@@ -88,7 +88,34 @@ bool Collect(Pipe& out, Pipe& err, RunResult& result, std::chrono::milliseconds 
   return true;
 }
 
+// Starts argv[0] (looked up on PATH) with `actions` on its descriptors.
+pid_t Spawn(const std::vector<std::string>& argv, SpawnActions& actions) {
+  std::vector<char*> arguments;
+  for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
+  arguments.push_back(nullptr);
+
+  pid_t child = 0;
+  const int spawned =
+      posix_spawnp(&child, arguments[0], actions.Get(), nullptr, arguments.data(), environ);
+  if (spawned != 0) {
+    errno = spawned;
+    Fail("posix_spawnp " + argv[0]);
+  }
+  return child;
+}
+
 }  // namespace
+
+pid_t StartCommand(const std::vector<std::string>& argv, const std::filesystem::path& out,
+                   const std::filesystem::path& err) {
+  SpawnActions actions;
+  posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(actions.Get(), STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(actions.Get(), STDERR_FILENO, err.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  return Spawn(argv, actions);
+}
 
 RunResult RunCommand(const std::vector<std::string>& argv, const RunOptions& options) {
   Pipe out;
@@ -101,17 +128,7 @@ RunResult RunCommand(const std::vector<std::string>& argv, const RunOptions& opt
   if (!options.working_directory.empty()) {
     posix_spawn_file_actions_addchdir_np(actions.Get(), options.working_directory.c_str());
   }
-  std::vector<char*> arguments;
-  for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
-  arguments.push_back(nullptr);
-
-  pid_t child = 0;
-  const int spawned =
-      posix_spawnp(&child, arguments[0], actions.Get(), nullptr, arguments.data(), environ);
-  if (spawned != 0) {
-    errno = spawned;
-    Fail("posix_spawnp " + argv[0]);
-  }
+  const pid_t child = Spawn(argv, actions);
   out.CloseWriteEnd();
   err.CloseWriteEnd();
 

@@ -1,6 +1,8 @@
 // Running the real tool on real files in a temporary folder.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -24,6 +26,12 @@ struct RunOptions {
 
 // Runs argv[0] (looked up on PATH) with standard input from /dev/null.
 RunResult RunCommand(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// Starts argv[0] (looked up on PATH) without waiting for it, standard input
+// from /dev/null, standard output and error into the files `out` and `err`.
+// The caller waits for the process it returns.
+pid_t StartCommand(const std::vector<std::string>& argv, const std::filesystem::path& out,
+                   const std::filesystem::path& err);
 
 // The tool under test.
 std::string ToolPath();
