@@ -123,6 +123,7 @@ Launch ParseLaunch(const RunResult& run) {
 struct LaunchOptions {
   std::vector<std::string> launcher_options{};  // --hold MODE PATH, --serve-pipe NAME
   std::vector<std::string> environment{};       // NAME=VALUE for wine and all it starts
+  std::vector<std::string> wrapper{};           // a command that runs wine, e.g. strace
 };
 
 // Starts the tool with exactly `command_line` (UTF-8), as Windows would.
@@ -130,7 +131,8 @@ Launch LaunchExactly(const std::string& command_line, const LaunchOptions& optio
   TempDir scratch;
   const fs::path line_file = scratch / "command-line.txt";
   WriteFile(line_file, command_line);
-  std::vector<std::string> argv{"env"};
+  std::vector<std::string> argv = options.wrapper;
+  argv.push_back("env");
   argv.insert(argv.end(), options.environment.begin(), options.environment.end());
   argv.insert(argv.end(), {"wine", WineSetup().launcher.string()});
   argv.insert(argv.end(), options.launcher_options.begin(), options.launcher_options.end());
@@ -416,14 +418,12 @@ TEST(Executable, LooksForNoFileBesideItself) {
   for (const std::string& name : planted) WriteFile(dir / name, "planted");
   const fs::path song = MislabelledSong(dir);
   TempDir scratch;
-  WriteFile(scratch / "line.txt",
-            Quoted(WindowsPath(dir / "id3v23fix.exe")) + " " + Quoted(WindowsPath(song)));
   const fs::path trace = scratch / "trace.txt";
 
-  const RunResult run = RunCommand({"strace", "-f", "-qq", "-e", "trace=%file", "-o", trace, "wine",
-                                    WineSetup().launcher, WindowsPath(scratch / "line.txt")},
-                                   {.timeout = std::chrono::seconds(60)});
-  EXPECT_EQ(ParseLaunch(run).exit_status, 0);
+  const Launch launch = LaunchExactly(
+      Quoted(WindowsPath(dir / "id3v23fix.exe")) + " " + Quoted(WindowsPath(song)),
+      {.wrapper = {"strace", "-f", "-qq", "-e", "trace=%file", "-o", trace.string()}});
+  EXPECT_EQ(launch.exit_status, 0);
   EXPECT_EQ(ReadFile(song), kRepaired);
   const std::string calls = ReadFile(trace);
   EXPECT_NE(calls.find("song.mp3"), calls.npos) << "the trace saw no file names";
