@@ -44,14 +44,16 @@ bool IsWritableDiskFile(HANDLE file) {
 }
 
 // Share mode 0: while the file is ours nobody else opens it, and the open
-// fails while somebody else has it open. The quality-of-service flags keep a named pipe's server
-// from acting in the user's name, should the path name one.
+// fails while somebody else has it open. The quality-of-service flags keep
+// a named pipe's server from acting in the user's name, should the path
+// name one.
 NativeHandle OpenExclusive(const std::string& file_name) {
   OwnedHandle file(CreateFileW(
       WideFromWtf8(file_name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
       FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
-  if (file.Get() == INVALID_HANDLE_VALUE || !IsWritableDiskFile(file.Get()))
+  if (file.Get() == INVALID_HANDLE_VALUE || !IsWritableDiskFile(file.Get())) {
     RaiseFOpenError(file_name);
+  }
   return file.Release();
 }
 
