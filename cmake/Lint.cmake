@@ -29,7 +29,8 @@ if(ID3V23FIX_CPPCHECK)
   add_test(NAME lint.Cppcheck
            COMMAND ${ID3V23FIX_CPPCHECK} --std=c++20 --language=c++ --error-exitcode=1 --quiet
                    --enable=warning,style,performance,portability --inline-suppr
-                   --suppress=missingIncludeSystem --suppress=useStlAlgorithm -I ${PROJECT_SOURCE_DIR} ${lint_sources}
+                   --suppress=missingIncludeSystem --suppress=useStlAlgorithm
+                   -I ${PROJECT_SOURCE_DIR} ${lint_sources}
            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
 endif()
 if(ID3V23FIX_CLANG_FORMAT)
